@@ -96,7 +96,7 @@ std::optional<PeFile> OpenFile(const char* fileName, DWORD& error, bool forSize)
         return std::nullopt;
     }
     if (*fileName == '\0') {
-        error = kErrorBadPathname;
+        error = forSize ? kErrorBadPathname : win::ERROR_PATH_NOT_FOUND;
         return std::nullopt;
     }
     if (HasInvalidCharacters(fileName)) {

@@ -130,6 +130,10 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"nores", 9, true, "", "{sys:1812}"},
         // Without strict they give an empty text.
         VersionCase{"missing", 9, false, "", ""},
-        VersionCase{"strings", 9, false, "", ""}));
+        VersionCase{"strings", 9, false, "", ""}),
+    [](const testing::TestParamInfo<VersionCase>& info) {
+        return std::string(info.param.fixture) + "_language" + std::to_string(info.param.language) +
+               (info.param.strict ? "_strict" : "");
+    });
 
 }  // namespace
