@@ -26,6 +26,7 @@
 //   language, its primary language with sublanguage 0, US English, else the
 //   first one listed.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -56,10 +57,6 @@ constexpr DWORD kMaxSections = 96;
 // No honest version resource comes near this; a larger size is a broken file.
 constexpr DWORD kMaxResourceSize = 1u << 20;
 constexpr char kSpareSignature[4] = {'F', 'E', '2', 'X'};
-
-struct FileProblem {
-    DWORD code;
-};
 
 // An opened file with bounded reads at given offsets.
 struct PeFile {
@@ -168,23 +165,22 @@ std::optional<PeLayout> ReadLayout(PeFile& file) {
     const WORD optionalSize = Word(header + 20);
     if (sectionCount > kMaxSections) return std::nullopt;
 
-    std::vector<BYTE> optional(optionalSize);
-    if (!ReadAt(file, std::uint64_t{peOffset} + 24, optional.data(), optional.size()) ||
+    std::vector<BYTE> optionalHeader(optionalSize);
+    if (!ReadAt(file, std::uint64_t{peOffset} + 24, optionalHeader.data(), optionalHeader.size()) ||
         optionalSize < 2)
         return std::nullopt;
-    const WORD magic = Word(optional.data());
-    std::size_t countAt = 0;
-    if (magic == 0x10B) countAt = 92;       // PE32
-    else if (magic == 0x20B) countAt = 108;  // PE32+
-    else return std::nullopt;
+    // Where NumberOfRvaAndSizes lies: PE32 and PE32+ differ in the fields before it.
+    const WORD magic = Word(optionalHeader.data());
+    if (magic != 0x10B && magic != 0x20B) return std::nullopt;
+    const std::size_t countAt = magic == 0x10B ? 92 : 108;
     if (optionalSize < countAt + 4) return std::nullopt;
-    const DWORD directoryCount = Dword(optional.data() + countAt);
+    const DWORD directoryCount = Dword(optionalHeader.data() + countAt);
     const std::size_t resourceAt = countAt + 4 + 8 * kResourceDirectoryIndex;
 
     PeLayout layout;
     if (directoryCount > kResourceDirectoryIndex && optionalSize >= resourceAt + 8) {
-        layout.resourceRva = Dword(optional.data() + resourceAt);
-        layout.resourceSize = Dword(optional.data() + resourceAt + 4);
+        layout.resourceRva = Dword(optionalHeader.data() + resourceAt);
+        layout.resourceSize = Dword(optionalHeader.data() + resourceAt + 4);
     }
 
     std::vector<BYTE> table(std::size_t{sectionCount} * 40);
@@ -222,7 +218,8 @@ std::optional<std::vector<DirectoryEntry>> ReadDirectory(PeFile& file, const PeL
     std::vector<DirectoryEntry> entries;
     for (DWORD i = 0; i < count; ++i) {
         const DWORD name = Dword(raw.data() + i * 8);
-        entries.push_back({name & 0xFFFF, Dword(raw.data() + i * 8 + 4), (name & kSubdirectory) != 0});
+        entries.push_back(
+            {name & 0xFFFF, Dword(raw.data() + i * 8 + 4), (name & kSubdirectory) != 0});
     }
     return entries;
 }
@@ -233,8 +230,8 @@ std::optional<DirectoryEntry> EntryWithId(const std::vector<DirectoryEntry>& ent
     return std::nullopt;
 }
 
-std::optional<std::vector<DirectoryEntry>> SubDirectory(PeFile& file, const PeLayout& layout,
-                                                        const std::optional<DirectoryEntry>& entry) {
+std::optional<std::vector<DirectoryEntry>> SubDirectory(
+    PeFile& file, const PeLayout& layout, const std::optional<DirectoryEntry>& entry) {
     if (!entry || (entry->offset & kSubdirectory) == 0) return std::nullopt;
     return ReadDirectory(file, layout, entry->offset & ~kSubdirectory);
 }
@@ -255,7 +252,9 @@ struct ResourceData {
 // Where the version resource lies in the file.
 std::optional<ResourceData> FindVersionResource(PeFile& file) {
     const std::optional<PeLayout> layout = ReadLayout(file);
-    if (!layout || layout->resourceRva == 0 || layout->resourceSize == 0) return std::nullopt;
+    if (!layout || layout->resourceRva == 0 || layout->resourceSize == 0 ||
+        layout->resourceRva > 0xFFFFFFFFu - layout->resourceSize)
+        return std::nullopt;
     const auto types = ReadDirectory(file, *layout, 0);
     if (!types) return std::nullopt;
     const auto names = SubDirectory(file, *layout, EntryWithId(*types, kVersionType));
@@ -385,7 +384,8 @@ BOOL ReturnText(BYTE* block, DWORD blockLength, const Node& node, void** buffer,
         return 1;
     }
     std::u16string wide;
-    for (DWORD i = 0; i < units; ++i) wide += static_cast<char16_t>(Word(block + node.valueStart + 2 * i));
+    for (DWORD i = 0; i < units; ++i)
+        wide += static_cast<char16_t>(Word(block + node.valueStart + 2 * i));
     const std::string ansi = winsim::Utf16ToCodePage(wide, winsim::AnsiCodePage());
 
     const DWORD needed = blockLength + 4 + node.valueStart + static_cast<DWORD>(ansi.size());
@@ -454,8 +454,10 @@ BOOL VerQueryValueA(const void* block, LPCSTR subBlock, void** buffer, UINT* len
     BYTE* bytes = static_cast<BYTE*>(const_cast<void*>(block));
 
     // The tree lies within wLength, and within what was filled when we know it.
+    const std::optional<DWORD> known = KnownBlockSize(block);
+    if (known && *known < 6) return NotFound(length);
     DWORD limit = Word(bytes);
-    if (const std::optional<DWORD> known = KnownBlockSize(block)) limit = std::min(limit, *known);
+    if (known) limit = std::min(limit, *known);
     std::optional<Node> node = ReadNode(bytes, 0, limit);
     if (!node) return NotFound(length);
     const DWORD blockLength = node->end;

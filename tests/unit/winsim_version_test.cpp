@@ -30,11 +30,16 @@ std::vector<BYTE> FileBytes(const fs::path& path) {
 
 void WriteBytes(const fs::path& path, const std::vector<BYTE>& bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
-WORD Word(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
-DWORD Dword(const BYTE* p) { return Word(p) | (static_cast<DWORD>(Word(p + 2)) << 16); }
+WORD Word(const BYTE* p) {
+    return static_cast<WORD>(p[0] | (p[1] << 8));
+}
+DWORD Dword(const BYTE* p) {
+    return Word(p) | (static_cast<DWORD>(Word(p + 2)) << 16);
+}
 
 class Version : public ::testing::Test {
 protected:
@@ -48,10 +53,10 @@ protected:
     fs::path HostFile(const std::string& name) { return machine_.OnDriveC("BDE/" + name); }
 
     void SystemLanguage(const std::string& hex) {
+        const std::string key =
+            "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\Language]";
         machine_.Write("registry.reg",
-                       "REGEDIT4\r\n\r\n"
-                       "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\Language]\r\n"
-                       "\"Default\"=\"" + hex + "\"\r\n");
+                       "REGEDIT4\r\n\r\n" + key + "\r\n\"Default\"=\"" + hex + "\"\r\n");
     }
 
     // The whole block, read with the size the service asks for.
@@ -123,7 +128,8 @@ TEST_F(Version, StringValuesComeBackAsAnsiInTheSpareRoom) {
         if (c.expected.empty()) continue;
         std::vector<BYTE> wide;
         for (char ch : c.expected) wide.insert(wide.end(), {static_cast<BYTE>(ch), 0});
-        const auto utf16 = std::search(block.begin(), block.begin() + resourceLength, wide.begin(), wide.end());
+        const auto utf16 =
+            std::search(block.begin(), block.begin() + resourceLength, wide.begin(), wide.end());
         ASSERT_NE(utf16, block.begin() + resourceLength);
         EXPECT_EQ(at - block.data(), resourceLength + 4 + (utf16 - block.begin()));
     }
@@ -261,8 +267,8 @@ TEST_F(Version, TheSystemLanguagePicksAmongVersionResources) {
         const BYTE* t = static_cast<const BYTE*>(translation.value);
         ASSERT_EQ(std::vector<BYTE>(t, t + 4), c.translation);
         char name[64];
-        std::snprintf(name, sizeof name, "\\StringFileInfo\\%02X%02X%02X%02X\\FileVersion", t[1], t[0],
-                      t[3], t[2]);
+        std::snprintf(name, sizeof name, "\\StringFileInfo\\%02X%02X%02X%02X\\FileVersion", t[1],
+                      t[0], t[3], t[2]);
         const Query version = Ask(block, name);
         ASSERT_NE(version.found, 0) << name;
         EXPECT_EQ(std::string(static_cast<const char*>(version.value)), c.version);
@@ -339,13 +345,15 @@ TEST_F(Version, HeldFileCannotBeRead) {
 TEST_F(Version, InjectedFailuresComeFirst) {
     const std::string path = Install("bde5.dll");
     std::vector<BYTE> block = Block(path);
-    machine_.Write("failures", "GetFileVersionInfoSizeA 5\nGetFileVersionInfoA 8\nVerQueryValueA 14\n");
+    machine_.Write("failures",
+                   "GetFileVersionInfoSizeA 5\nGetFileVersionInfoA 8\nVerQueryValueA 14\n");
 
     DWORD handle = 0xDEAD;
     EXPECT_EQ(GetFileVersionInfoSizeA(path.c_str(), &handle), 0u);
     EXPECT_EQ(GetLastError(), 5u);
     std::vector<BYTE> fresh(block.size(), 0xCC);
-    EXPECT_EQ(GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(fresh.size()), fresh.data()), 0);
+    EXPECT_EQ(GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(fresh.size()), fresh.data()),
+              0);
     EXPECT_EQ(GetLastError(), 8u);
     EXPECT_EQ(fresh, std::vector<BYTE>(block.size(), 0xCC));
     EXPECT_EQ(Ask(block, kFileVersion).found, 0);
@@ -374,7 +382,8 @@ TEST_F(Version, SizeIsTwiceTheResourceAndFour) {
         // The resource as the file holds it, then the signature, then room.
         const std::vector<BYTE> file = FileBytes(fs::path(FIXTURE_DIR) / fixture);
         const std::vector<BYTE> resource(block.begin(), block.begin() + length);
-        EXPECT_NE(std::search(file.begin(), file.end(), resource.begin(), resource.end()), file.end());
+        EXPECT_NE(std::search(file.begin(), file.end(), resource.begin(), resource.end()),
+                  file.end());
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(block.data()) + length, 4), "FE2X");
         EXPECT_EQ(std::vector<BYTE>(block.begin() + length + 4, block.end()),
                   std::vector<BYTE>(block.size() - length - 4, 0xCC));
@@ -390,8 +399,8 @@ TEST_F(Version, ShortBlocksAreFilledOnlyAsFarAsGiven) {
     const struct {
         DWORD given;
         bool signature;
-    } cases[] = {{0, false}, {2, false}, {100, false}, {length, false}, {length + 3, false},
-                 {length + 4, true}};
+    } cases[] = {{0, false},      {2, false},          {100, false},
+                 {length, false}, {length + 3, false}, {length + 4, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.given);
         std::vector<BYTE> block(size + 16, 0xCC);
@@ -429,7 +438,8 @@ PeParts FindParts(const std::vector<BYTE>& file) {
     const DWORD optionalSize = Word(&file[parts.peHeader + 20]);
     const DWORD directories = optional + (Word(&file[optional]) == 0x20B ? 112 : 96);
     const DWORD resourceRva = Dword(&file[directories + 16]);
-    for (DWORD s = optional + optionalSize; s < optional + optionalSize + 40 * Word(&file[parts.sectionCount]); s += 40) {
+    for (DWORD s = optional + optionalSize;
+         s < optional + optionalSize + 40 * Word(&file[parts.sectionCount]); s += 40) {
         if (Dword(&file[s + 12]) != resourceRva) continue;
         parts.rootDirectory = Dword(&file[s + 20]);
     }
@@ -446,7 +456,8 @@ TEST_F(Version, DamagedFilesFailWithoutHarm) {
         const std::vector<BYTE> good = FileBytes(fs::path(FIXTURE_DIR) / fixture);
         const PeParts parts = FindParts(good);
         ASSERT_NE(parts.rootDirectory, 0u);
-        ASSERT_EQ(Dword(&good[parts.dataEntry + 4]), (GetFileVersionInfoSizeA(Install(fixture).c_str(), nullptr) - 4) / 2)
+        ASSERT_EQ(Dword(&good[parts.dataEntry + 4]),
+                  (GetFileVersionInfoSizeA(Install(fixture).c_str(), nullptr) - 4) / 2)
             << "the data entry was not found in " << fixture;
 
         const struct {
@@ -473,8 +484,8 @@ TEST_F(Version, DamagedFilesFailWithoutHarm) {
             EXPECT_EQ(GetLastError(), ERROR_RESOURCE_DATA_NOT_FOUND);
         }
         for (std::size_t cut : {std::size_t{63}, std::size_t{0x90}, std::size_t{400},
-                                std::size_t{parts.rootDirectory + 8}, std::size_t{parts.dataEntry + 8},
-                                good.size() - 600}) {
+                                std::size_t{parts.rootDirectory + 8},
+                                std::size_t{parts.dataEntry + 8}, good.size() - 600}) {
             SCOPED_TRACE(std::string(fixture) + ": cut at " + std::to_string(cut));
             WriteBytes(HostFile("bad.dll"), std::vector<BYTE>(good.begin(), good.begin() + cut));
             EXPECT_EQ(GetFileVersionInfoSizeA("C:\\BDE\\bad.dll", nullptr), 0u);
