@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -88,6 +89,19 @@ std::int32_t StrToInt(const std::string& text) {
                              __builtin_extract_return_addr(__builtin_return_address(0)));
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
+
+namespace {
+
+// Memory that the texts of the run can't have is the same unhandled error as
+// a block that GetMem can't have.
+[[noreturn]] void ReportNoMemoryForNew() {
+    ReportUnhandledError(texts::kOutOfMemoryClass, texts::kOutOfMemory,
+                         __builtin_extract_return_addr(__builtin_return_address(0)));
+}
+
+const bool newHandlerInstalled = (std::set_new_handler(ReportNoMemoryForNew), true);
+
+}  // namespace
 
 void* GetMem(std::size_t size) {
     void* block = std::malloc(size == 0 ? 1 : size);

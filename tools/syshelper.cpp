@@ -6,11 +6,14 @@
 //   syserr CODE    the system's text for an error code, as the kit shows it
 //   lang LCID      the name of a supported locale (hex LCID), as the kit shows
 //                  it, or "<unknown>" when the system doesn't list it
-//   regread KEY    the values of HKLM\KEY in the registry's 32-bit view as the
-//                  "A" functions give them (names and data as hex bytes), or
-//                  null when the key doesn't exist
+//   regread KEY    the values of HKLM\KEY in the registry's 32-bit view:
+//                  [name, type, data as hex], string data in the ANSI code
+//                  page as the "A" functions wrote it; null when there's no key
+//   regset KEY NAME TYPE HEX
+//                  sets a value of HKLM\KEY (32-bit view) with RegSetValueExA
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -98,27 +101,61 @@ std::string WindowsFolder()
     return "{\"windir\":" + JsonString(buffer) + "}";
 }
 
-std::string ValuesOf(HKEY key)
+bool IsStringType(DWORD type)
 {
-    std::string values;
-    std::vector<char> name(16384 + 1);
-    std::vector<BYTE> data(64 * 1024);
-    for (DWORD index = 0;;) {
-        DWORD nameSize = static_cast<DWORD>(name.size());
-        DWORD dataSize = static_cast<DWORD>(data.size());
-        DWORD type = 0;
-        LONG status = RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
-        if (status == ERROR_MORE_DATA && dataSize > data.size()) {
-            data.resize(dataSize);
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// String data as the "A" functions store it: RegSetValueExA turns each ANSI
+// char into one UTF-16 unit, so this gives back exactly the bytes written.
+// (Wine's RegQueryValueExA would add a NUL to a string stored without one.)
+std::vector<BYTE> AnsiData(const std::vector<BYTE>& wide)
+{
+    int units = static_cast<int>(wide.size() / 2);
+    if (units == 0)
+        return {};
+    auto text = reinterpret_cast<const wchar_t*>(wide.data());
+    int size = WideCharToMultiByte(CP_ACP, 0, text, units, nullptr, 0, nullptr, nullptr);
+    std::vector<BYTE> ansi(static_cast<std::size_t>(size));
+    WideCharToMultiByte(CP_ACP, 0, text, units, reinterpret_cast<char*>(ansi.data()), size, nullptr,
+                        nullptr);
+    return ansi;
+}
+
+std::string ValueData(HKEY key, const wchar_t* name, DWORD& type)
+{
+    std::vector<BYTE> data(1024);
+    for (;;) {
+        DWORD size = static_cast<DWORD>(data.size());
+        LONG status = RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
+        if (status == ERROR_MORE_DATA) {
+            data.resize(std::max<std::size_t>(size, data.size() * 2));
             continue;
         }
         if (status != ERROR_SUCCESS)
+            return "null";
+        data.resize(size);
+        if (IsStringType(type))
+            data = AnsiData(data);
+        return Hex(data.data(), data.size());
+    }
+}
+
+std::string ValuesOf(HKEY key)
+{
+    std::string values;
+    std::vector<wchar_t> name(16384 + 1);
+    for (DWORD index = 0;; ++index) {
+        DWORD nameSize = static_cast<DWORD>(name.size());
+        if (RegEnumValueW(key, index, name.data(), &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             break;
+        DWORD type = 0;
+        std::string data = ValueData(key, name.data(), type);
         if (!values.empty())
             values += ",";
-        values += "[" + Hex(reinterpret_cast<const BYTE*>(name.data()), nameSize) + "," +
-                  std::to_string(type) + "," + Hex(data.data(), dataSize) + "]";
-        ++index;
+        values += "[" + JsonString(std::wstring(name.data(), nameSize)) + "," + std::to_string(type) +
+                  "," + data + "]";
     }
     return "[" + values + "]";
 }
@@ -133,6 +170,42 @@ std::string RegistryKey(const std::wstring& path)
     std::string values = ValuesOf(key);
     RegCloseKey(key);
     return head + values + "}";
+}
+
+std::vector<BYTE> Bytes(const std::wstring& hex)
+{
+    std::vector<BYTE> bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<BYTE>(std::wcstoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+    return bytes;
+}
+
+std::string Ansi(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(std::max(size, 1)), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, ansi.data(), size, nullptr, nullptr);
+    return ansi;
+}
+
+// The value written with the call the kit writes with, so the registry holds
+// exactly what the kit would have left there.
+std::string SetValue(const std::wstring& path, const std::wstring& name, DWORD type, const std::wstring& hex)
+{
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                  KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        std::vector<BYTE> data = Bytes(hex);
+        auto size = static_cast<DWORD>(data.size());
+        // RegSetValueExA counts a string's NUL when the byte past the data is
+        // one (Windows NT does so too): a byte that isn't keeps the data exact.
+        data.push_back(0xFF);
+        status = RegSetValueExA(key, Ansi(name).c_str(), 0, type, data.data(), size);
+        RegCloseKey(key);
+    }
+    return "{\"key\":" + JsonString(path) + ",\"set\":" + JsonString(name) + ",\"status\":" +
+           std::to_string(status) + "}";
 }
 
 }  // namespace
@@ -152,6 +225,11 @@ int wmain(int argc, wchar_t** argv)
             PrintLine(LanguageName(argv[++i]));
         else if (request == L"regread" && hasArgument)
             PrintLine(RegistryKey(argv[++i]));
+        else if (request == L"regset" && i + 4 < argc) {
+            PrintLine(SetValue(argv[i + 1], argv[i + 2], static_cast<DWORD>(std::wcstoul(argv[i + 3], nullptr, 0)),
+                               argv[i + 4]));
+            i += 4;
+        }
         else {
             PrintLine("{\"error\":" + JsonString(L"unknown request: " + request) + "}");
             return 2;

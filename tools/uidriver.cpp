@@ -4,6 +4,10 @@
 //   uidriver [--answers OK,CANCEL,CLOSE] [--timeout SECONDS] [--dir FOLDER]
 //            [--shots FOLDER] -- "COMMAND LINE"
 //
+// Answers: OK and CANCEL press those buttons (CANCEL on a box without one is
+// answered as Windows answers Esc there: OK), CLOSE sends WM_CLOSE. A box
+// with only an OK button needs no answer of the list.
+//
 // Prints one JSON line per box, then one with the program's exit code. A
 // program that neither shows a box nor ends within the timeout, or that shows
 // a box with no answer left for it, is ended; its exit code is then null.
@@ -37,6 +41,8 @@ struct Options {
 struct Button {
     int id;
     std::wstring text;
+    LONG left;
+    bool isDefault;
 };
 
 struct Box {
@@ -106,6 +112,13 @@ std::wstring ClassOf(HWND window)
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
     return name;
+}
+
+RECT WindowRectOf(HWND window)
+{
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return rect;
 }
 
 struct BoxSearch {
@@ -247,9 +260,7 @@ std::string IconOf(HWND control)
     for (const StockIcon& stock : kStockIcons)
         if (LoadIconW(nullptr, stock.id) == shown)
             return stock.name;
-    RECT rect{};
-    GetWindowRect(control, &rect);
-    Image onScreen = Capture(rect);
+    Image onScreen = Capture(WindowRectOf(control));
     if (onScreen.rgb.empty())
         return "unknown";
     COLORREF background = RGB(onScreen.rgb[0], onScreen.rgb[1], onScreen.rgb[2]);
@@ -304,8 +315,7 @@ void WaitUntilPainted(HWND window)
 {
     DWORD_PTR ignored = 0;
     SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kPaintSettleMs, &ignored);
-    RECT rect{};
-    GetWindowRect(window, &rect);
+    RECT rect = WindowRectOf(window);
     Image last = Capture(rect);
     for (DWORD waited = 0; waited < kPaintSettleMs; waited += 100) {
         Sleep(100);
@@ -314,6 +324,16 @@ void WaitUntilPainted(HWND window)
             return;
         last = std::move(now);
     }
+}
+
+// MB_DEFBUTTON1..3: the default button's place from the left.
+UINT DefaultButtonStyle(std::vector<Button> buttons)
+{
+    std::sort(buttons.begin(), buttons.end(), [](const Button& a, const Button& b) { return a.left < b.left; });
+    for (std::size_t place = 0; place < buttons.size(); ++place)
+        if (buttons[place].isDefault)
+            return static_cast<UINT>(place) * MB_DEFBUTTON2;
+    return 0;
 }
 
 Box ReadBox(HWND window)
@@ -327,12 +347,13 @@ Box ReadBox(HWND window)
             (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
             box.text = WindowText(child);
         else if (ClassOf(child) == L"Button" && IsWindowVisible(child))
-            box.buttons.push_back({id, WindowText(child)});
+            box.buttons.push_back({id, WindowText(child), WindowRectOf(child).left,
+                                   (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON});
     }
     std::sort(box.buttons.begin(), box.buttons.end(),
               [](const Button& a, const Button& b) { return a.id < b.id; });
     box.icon = IconOf(IconControl(window));
-    GetWindowRect(window, &box.rect);
+    box.rect = WindowRectOf(window);
     return box;
 }
 
@@ -371,11 +392,21 @@ std::wstring Answer(const Box& box, const std::wstring& answer)
         return PressButton(box, IDOK) ? L"OK" : L"";
     if (answer == L"CANCEL" && HasButton(box, IDCANCEL))
         return PressButton(box, IDCANCEL) ? L"CANCEL" : L"";
+    // Windows ends a box without a Cancel button that is told to cancel (Esc,
+    // closing) with IDOK; Wine would give IDCANCEL: press OK as Windows would.
+    if (answer == L"CANCEL" && HasButton(box, IDOK))
+        return PressButton(box, IDOK) ? L"OK" : L"";
     if (answer == L"OK" || answer == L"CANCEL" || answer == L"CLOSE") {
         PostMessageW(box.window, WM_CLOSE, 0, 0);
         return WaitUntilGone(box.window, kBoxGoneMs) ? L"CLOSE" : L"";
     }
     return L"";
+}
+
+// A box with nothing but an OK button takes no answer: there is only one.
+std::wstring OnlyChoice(const Box& box)
+{
+    return box.buttons.size() == 1 && box.buttons[0].id == IDOK ? L"OK" : L"";
 }
 
 std::wstring SaveShot(const Options& options, const Box& box, int number)
@@ -394,7 +425,9 @@ std::string BoxJson(const Box& box, const std::wstring& answer, const std::wstri
             buttons += ",";
         buttons += "{\"id\":" + std::to_string(button.id) + ",\"text\":" + JsonString(button.text) + "}";
     }
-    UINT style = ButtonStyle(box.buttons) | IconStyle(box.icon);
+    // What a box shows of its style: buttons, icon and default button; its
+    // modality (MB_TASKMODAL...) leaves no trace on the box itself.
+    UINT style = ButtonStyle(box.buttons) | IconStyle(box.icon) | DefaultButtonStyle(box.buttons);
     return "{\"caption\":" + JsonString(box.caption) + ",\"text\":" + JsonString(box.text) +
            ",\"buttons\":[" + buttons + "],\"icon\":\"" + box.icon + "\",\"style\":" +
            std::to_string(style) + ",\"rect\":[" + std::to_string(box.rect.left) + "," +
@@ -444,11 +477,12 @@ int Drive(const Options& options, const PROCESS_INFORMATION& process)
         WaitUntilPainted(window);
         Box box = ReadBox(window);
         std::wstring shot = SaveShot(options, box, ++number);
-        if (next >= options.answers.size() || options.answers[next] == L"NONE") {
+        std::wstring answer = next < options.answers.size() ? options.answers[next++] : OnlyChoice(box);
+        if (answer.empty() || answer == L"NONE") {
             PrintLine(BoxJson(box, L"NONE", shot));
             return Stop(process, "unanswered box");
         }
-        std::wstring done = Answer(box, options.answers[next++]);
+        std::wstring done = Answer(box, answer);
         PrintLine(BoxJson(box, done, shot));
         if (done.empty())
             return Stop(process, "box not answered");

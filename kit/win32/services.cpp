@@ -10,6 +10,8 @@
 // win:: constants, so none of those constants is named below this line.
 #include <windows.h>
 
+#include "system_dll.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -67,6 +69,15 @@ bool StoreKitText(const wchar_t* wide, int length, char* buffer, DWORD size, DWO
 }
 
 win::LOCALE_ENUMPROCA currentLocaleProc = nullptr;
+
+// version.dll is no KnownDLL: its functions come from the system folder, so
+// that a version.dll beside the program is never loaded. Null, with the last
+// error set, when they can't be had.
+template <typename Function>
+Function VersionFunction(const char* name)
+{
+    return reinterpret_cast<Function>(SystemFunction(L"version.dll", name));
+}
 
 BOOL CALLBACK LocaleTrampoline(LPSTR locale)
 {
@@ -283,8 +294,12 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 
 DWORD GetFileVersionInfoSizeA(LPCSTR fileName, DWORD* handle)
 {
+    using Query = ::DWORD(WINAPI*)(LPCSTR, LPDWORD);
+    const auto query = VersionFunction<Query>("GetFileVersionInfoSizeA");
+    if (query == nullptr)
+        return 0;
     ::DWORD zero = 0;
-    ::DWORD size = ::GetFileVersionInfoSizeA(fileName, handle != nullptr ? &zero : nullptr);
+    ::DWORD size = query(fileName, handle != nullptr ? &zero : nullptr);
     if (handle != nullptr)
         *handle = zero;
     return size;
@@ -292,12 +307,20 @@ DWORD GetFileVersionInfoSizeA(LPCSTR fileName, DWORD* handle)
 
 BOOL GetFileVersionInfoA(LPCSTR fileName, DWORD handle, DWORD size, void* data)
 {
-    return ::GetFileVersionInfoA(fileName, handle, size, data);
+    using Query = ::BOOL(WINAPI*)(LPCSTR, ::DWORD, ::DWORD, LPVOID);
+    const auto query = VersionFunction<Query>("GetFileVersionInfoA");
+    if (query == nullptr)
+        return 0;
+    return query(fileName, handle, size, data);
 }
 
 BOOL VerQueryValueA(const void* block, LPCSTR subBlock, void** buffer, UINT* length)
 {
-    return ::VerQueryValueA(block, subBlock, buffer, length);
+    using Query = ::BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+    const auto query = VersionFunction<Query>("VerQueryValueA");
+    if (query == nullptr)
+        return 0;
+    return query(block, subBlock, buffer, length);
 }
 
 }  // namespace win

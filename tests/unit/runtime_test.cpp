@@ -41,16 +41,28 @@ TEST(StrToInt, RejectsEverythingElseWithTheRuntimeReport) {
     }
 }
 
-void AskForMoreThanTheLimit() {
+void LimitMemory() {
     const rlimit limit{256u << 20, 256u << 20};
     setrlimit(RLIMIT_AS, &limit);
+}
+
+void AskGetMemForTooMuch() {
+    LimitMemory();
     GetMem(std::size_t{1} << 30);
 }
 
+void AskForATooLongText() {
+    LimitMemory();
+    std::string text(std::size_t{1} << 30, 'x');
+    std::fputs(text.c_str(), stderr);
+}
+
+// A block for the version query and the texts of the run alike.
 TEST(GetMem, MemoryThatCantBeHadIsTheRuntimeReport) {
+    for (void (*ask)() : {AskGetMemForTooMuch, AskForATooLongText}) {
     TestMachine machine;
     machine.Write("answers", "OK\n");
-    EXPECT_EXIT(AskForMoreThanTheLimit(), testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(ask(), testing::ExitedWithCode(1), "");
     const auto boxes = machine.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Application Error");
@@ -59,6 +71,7 @@ TEST(GetMem, MemoryThatCantBeHadIsTheRuntimeReport) {
         boxes[0].text,
         std::regex("Exception EOutOfMemory in module runtime_test at [0-9A-F]{8}\\.\nOut of memory\\.")))
         << boxes[0].text;
+    }
 }
 
 TEST(Halt, RunsTheEndOfRunStepsInReverseOrderThenExits) {
