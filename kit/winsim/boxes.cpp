@@ -92,7 +92,8 @@ void RewriteFile(const fs::path& path, const std::string& content) {
 Answer ParseAnswer(const std::string& line) {
     const std::string word = Upper(line);
     if (word == "OK") return Answer::Ok;
-    if (word == "CANCEL") return Answer::Cancel;
+    // Closing a box answers it as Esc does: its Cancel button, if it has one.
+    if (word == "CANCEL" || word == "CLOSE") return Answer::Cancel;
     if (word != "NONE") std::fprintf(stderr, "winsim: answers: unknown answer \"%s\"\n", line.c_str());
     return Answer::None;
 }
