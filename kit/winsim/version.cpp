@@ -392,7 +392,6 @@ BOOL ReturnText(BYTE* block, DWORD blockLength, const Node& node, void** buffer,
     if (const std::optional<DWORD> known = KnownBlockSize(block)) {
         if (needed > *known) return Failed(win::ERROR_INSUFFICIENT_BUFFER);
         std::memcpy(text, ansi.data(), ansi.size());
-        if (needed < *known) text[ansi.size()] = 0;
     } else {
         // A block we didn't fill: only one that carries the signature of the
         // spare room is written to.
