@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -56,14 +57,20 @@ class TestMachine {
 public:
     TestMachine() {
         char pattern[] = "/tmp/velkor-test-XXXXXX";
-        root_ = mkdtemp(pattern);
+        if (mkdtemp(pattern) == nullptr) throw std::runtime_error("no directory for the test machine");
+        root_ = pattern;
         setenv("WINSIM_MACHINE", root_.c_str(), 1);
+        // The test program's own command line unless a test plans one.
+        unsetenv("WINSIM_COMMAND_LINE");
         std::filesystem::create_directories(root_ / "drive_c");
         winsim::ReloadMachine();
     }
     ~TestMachine() {
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
+        unsetenv("WINSIM_COMMAND_LINE");
+        // Nothing read from this machine outlives it.
+        winsim::ReloadMachine();
     }
     TestMachine(const TestMachine&) = delete;
     TestMachine& operator=(const TestMachine&) = delete;
@@ -74,6 +81,15 @@ public:
     void Write(const std::string& name, const std::string& content) {
         std::ofstream(root_ / name, std::ios::binary) << content;
         winsim::ReloadMachine();
+    }
+
+    // Makes language (four hex digits, "0409") the system language; the
+    // registry holds nothing else.
+    void SetSystemLanguage(const std::string& language) {
+        Write("registry.reg",
+              "REGEDIT4\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Nls\\Language]\r\n"
+              "\"Default\"=\"" + language + "\"\r\n");
     }
 
     // A file on drive C:, given relative to its root with "/".

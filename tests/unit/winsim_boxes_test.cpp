@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "machine.h"
+#include "test_machine.h"
 #include "winapi.h"
 
 namespace fs = std::filesystem;
@@ -49,11 +49,6 @@ std::vector<std::string> Lines(const std::string& text) {
 class MessageBoxes : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/winsim_boxes_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
-        winsim::ReloadMachine();
         // Nobody at a terminal unless a test brings one.
         savedStdin_ = dup(STDIN_FILENO);
         int devNull = open("/dev/null", O_RDONLY);
@@ -63,27 +58,17 @@ protected:
     void TearDown() override {
         dup2(savedStdin_, STDIN_FILENO);
         close(savedStdin_);
-        fs::remove_all(dir_);
     }
 
-    void WriteMachineFile(const char* name, const std::string& content) {
-        std::ofstream(dir_ / name, std::ios::binary) << content;
-    }
-    void UseSystemLanguage(const std::string& language) {
-        WriteMachineFile("registry.reg",
-                         "REGEDIT4\r\n\r\n"
-                         "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Nls\\Language]\r\n"
-                         "\"Default\"=\"" + language + "\"\r\n");
-        winsim::ReloadMachine();
-    }
     std::vector<std::string> LogLines() { return Lines(ReadFile(dir_ / "boxes.log")); }
 
-    fs::path dir_;
+    TestMachine machine_;
+    const fs::path& dir_ = machine_.root();
     int savedStdin_ = -1;
 };
 
 TEST_F(MessageBoxes, LogLineIsJsonInUtf8) {
-    WriteMachineFile("answers", "OK\n");
+    machine_.Write("answers", "OK\n");
     int result = MessageBoxA(nullptr,
                              "Будут установлены русские ресурсы.\r\r> Папка:\t C:\\BDE\r"
                              "\"Продолжить?\"\x01",
@@ -95,10 +80,10 @@ TEST_F(MessageBoxes, LogLineIsJsonInUtf8) {
 }
 
 TEST_F(MessageBoxes, MissingCaptionIsTheSystemsError) {
-    WriteMachineFile("answers", "OK\nOK\n");
-    UseSystemLanguage("0409");
+    machine_.Write("answers", "OK\nOK\n");
+    machine_.SetSystemLanguage("0409");
     MessageBoxA(nullptr, "x", nullptr, MB_OK);
-    UseSystemLanguage("0419");
+    machine_.SetSystemLanguage("0419");
     MessageBoxA(nullptr, "x", nullptr, MB_OK);
     std::vector<std::string> log = LogLines();
     ASSERT_EQ(log.size(), 2u);
@@ -126,7 +111,7 @@ TEST_F(MessageBoxes, PlannedAnswerGivesTheResultWindowsWould) {
     for (const AnswerCase& c : cases) {
         SCOPED_TRACE(std::string("answer ") + c.planned + " style " + std::to_string(c.style));
         fs::remove(dir_ / "boxes.log");
-        WriteMachineFile("answers", c.planned);
+        machine_.Write("answers", c.planned);
         EXPECT_EQ(MessageBoxA(nullptr, "text", "caption", c.style), c.result);
         std::vector<std::string> log = LogLines();
         ASSERT_EQ(log.size(), 1u);
@@ -137,7 +122,7 @@ TEST_F(MessageBoxes, PlannedAnswerGivesTheResultWindowsWould) {
 }
 
 TEST_F(MessageBoxes, AnswersAreConsumedAcrossProcesses) {
-    WriteMachineFile("answers", "CANCEL\nOK\n");
+    machine_.Write("answers", "CANCEL\nOK\n");
     EXPECT_EQ(MessageBoxA(nullptr, "first", "c", MB_OKCANCEL), IDCANCEL);
     EXPECT_EQ(ReadFile(dir_ / "answers"), "OK\n");
 
@@ -164,8 +149,8 @@ TEST_F(MessageBoxes, AnswersAreConsumedAcrossProcesses) {
 }
 
 TEST_F(MessageBoxes, PlannedFailureShowsNoBox) {
-    WriteMachineFile("answers", "OK\n");
-    WriteMachineFile("failures", "MessageBoxA 8\n");
+    machine_.Write("answers", "OK\n");
+    machine_.Write("failures", "MessageBoxA 8\n");
     winsim::ReloadMachine();
     SetLastError(0);
     EXPECT_EQ(MessageBoxA(nullptr, "text", "caption", MB_OK), 0);

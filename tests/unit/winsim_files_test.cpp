@@ -2,9 +2,7 @@
 // Windows' error codes, held and read-only files, injected failures.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +13,7 @@
 
 #include "codepage.h"
 #include "machine.h"
+#include "test_machine.h"
 #include "winapi.h"
 
 namespace fs = std::filesystem;
@@ -34,14 +33,9 @@ const std::string kRussianUpper1251 = "\xD0\xD3\xD1\xD1\xCA\xC8\xC9.DLL";
 class Files : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/winsim-files-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", pattern, 1);
-        winsim::ReloadMachine();
-        bde_ = dir_ / "drive_c" / "Program Files" / "Borland" / "BDE";
+        bde_ = machine_.OnDriveC("Program Files/Borland/BDE");
         fs::create_directories(bde_);
-        fs::create_directories(dir_ / "drive_c" / "WINDOWS");
+        fs::create_directories(machine_.OnDriveC("WINDOWS"));
         Write(bde_ / "IDAPI32.DLL", "idapi");
         Write(bde_ / "BdeAdmin.exe", "admin-program");
         Write(bde_ / kRussianUtf8, "russian");
@@ -49,12 +43,8 @@ protected:
         Write(bde_ / "ReadOnly.dll", "read only");
         chmod((bde_ / "ReadOnly.dll").c_str(), 0444);
         fs::create_directories(bde_ / "Folder.dll");
-        WriteMachineFile("held_files", "# held by the BDE administrator\n"
-                                       "C:\\PROGRAM FILES\\borland\\bde\\locked.DLL\n");
-    }
-    void TearDown() override {
-        fs::remove_all(dir_);
-        winsim::ReloadMachine();
+        machine_.Write("held_files", "# held by the BDE administrator\n"
+                                     "C:\\PROGRAM FILES\\borland\\bde\\locked.DLL\n");
     }
 
     static void Write(const fs::path& file, const std::string& text) {
@@ -66,10 +56,6 @@ protected:
         text << in.rdbuf();
         return text.str();
     }
-    void WriteMachineFile(const std::string& name, const std::string& text) {
-        Write(dir_ / name, text);
-        winsim::ReloadMachine();
-    }
     std::set<std::string> BdeEntries() const {
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(bde_))
@@ -77,7 +63,8 @@ protected:
         return names;
     }
 
-    fs::path dir_;
+    TestMachine machine_;
+    const fs::path& dir_ = machine_.root();
     fs::path bde_;
 };
 
@@ -289,18 +276,18 @@ TEST_F(Files, GetWindowsDirectory) {
         EXPECT_EQ(GetWindowsDirectoryA(buffer, c.size), c.result) << c.size;
         EXPECT_EQ(std::string(buffer), c.buffer) << c.size;
     }
-    Write(dir_ / "registry.reg",
-          "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-          "\"SystemRoot\"=\"C:\\\\WINNT\"\r\n");
-    winsim::ReloadMachine();
+    machine_.Write(
+        "registry.reg",
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+        "\"SystemRoot\"=\"C:\\\\WINNT\"\r\n");
     char buffer[MAX_PATH] = {};
     EXPECT_EQ(GetWindowsDirectoryA(buffer, MAX_PATH), 8u);
     EXPECT_STREQ(buffer, "C:\\WINNT");
 }
 
 TEST_F(Files, InjectedFailuresSetTheLastError) {
-    WriteMachineFile("failures", "CopyFileA#2 5\nDeleteFileA 32\nGetWindowsDirectoryA#1 8\n"
-                                 "FindFirstFileA 0x15\n");
+    machine_.Write("failures", "CopyFileA#2 5\nDeleteFileA 32\nGetWindowsDirectoryA#1 8\n"
+                               "FindFirstFileA 0x15\n");
     const std::string source = InBde("IDAPI32.DLL");
     const std::string target = "C:\\WINDOWS\\copy.dll";
     ExpectCalls({

@@ -1,18 +1,15 @@
 // The simulated system's message texts and locale names.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "machine.h"
+#include "test_machine.h"
 #include "winapi.h"
 
-namespace fs = std::filesystem;
 using namespace win;
 
 namespace {
@@ -23,27 +20,7 @@ constexpr DWORD kAllocateBuffer = 0x0100;
 
 class SystemTexts : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/winsim_texts_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
-        winsim::ReloadMachine();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    void WriteMachineFile(const char* name, const std::string& content) {
-        std::ofstream(dir_ / name, std::ios::binary) << content;
-        winsim::ReloadMachine();
-    }
-    void UseSystemLanguage(const std::string& language) {
-        WriteMachineFile("registry.reg",
-                         "REGEDIT4\r\n\r\n"
-                         "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Nls\\Language]\r\n"
-                         "\"Default\"=\"" + language + "\"\r\n");
-    }
-
-    fs::path dir_;
+    TestMachine machine_;
 };
 
 // What FormatMessageA gives the kit: the text, or the error with the
@@ -84,7 +61,7 @@ TEST_F(SystemTexts, MessageComesInTheSystemsLanguageAndEndsWithCrLf) {
     };
     for (const MessageCase& c : cases) {
         SCOPED_TRACE(std::string(c.language) + " code " + std::to_string(c.code));
-        UseSystemLanguage(c.language);
+        machine_.SetSystemLanguage(c.language);
         Formatted result = Format(c.code);
         EXPECT_EQ(result.text, c.expected);
         EXPECT_EQ(result.length, std::strlen(c.expected));
@@ -97,9 +74,9 @@ TEST_F(SystemTexts, EveryCodeTheKitMeetsHasATextInBothLanguages) {
                            1012, 1013, 1014, 1015, 1016, 1017, 1018, 1812, 1813, 1814, 1815};
     for (DWORD code : codes) {
         SCOPED_TRACE("code " + std::to_string(code));
-        UseSystemLanguage("0409");
+        machine_.SetSystemLanguage("0409");
         Formatted english = Format(code, 512, FORMAT_MESSAGE_FROM_SYSTEM | kIgnoreInserts);
-        UseSystemLanguage("0419");
+        machine_.SetSystemLanguage("0419");
         Formatted russian = Format(code, 512, FORMAT_MESSAGE_FROM_SYSTEM | kIgnoreInserts);
         for (const Formatted* f : {&english, &russian}) {
             ASSERT_GT(f->length, 2u);
@@ -123,7 +100,7 @@ TEST_F(SystemTexts, UnknownCodeFailsWith317AndLeavesTheBufferAlone) {
 }
 
 TEST_F(SystemTexts, TextThatDoesNotFitFailsWith122) {
-    UseSystemLanguage("0419");
+    machine_.SetSystemLanguage("0419");
     const std::string text = "Не удается найти указанный файл.\r\n";
     const DWORD needed = static_cast<DWORD>(text.size()) + 1;  // with the NUL
 
@@ -137,7 +114,7 @@ TEST_F(SystemTexts, TextThatDoesNotFitFailsWith122) {
 }
 
 TEST_F(SystemTexts, InsertsWithoutArgumentsAreRefused) {
-    UseSystemLanguage("0409");
+    machine_.SetSystemLanguage("0409");
     Formatted refused = Format(ERROR_BAD_EXE_FORMAT);
     EXPECT_EQ(refused.length, 0u);
     EXPECT_EQ(refused.error, ERROR_INVALID_PARAMETER);
@@ -232,7 +209,7 @@ TEST_F(SystemTexts, LocaleNamesFollowTheSystemsLanguage) {
         {0x0414, "Norwegian (Bokm?l)", "Норвежский (букмол)", "NOR"},
     };
     for (const char* language : {"0409", "0419"}) {
-        UseSystemLanguage(language);
+        machine_.SetSystemLanguage(language);
         const bool russian = std::string(language) == "0419";
         for (const NameCase& c : cases) {
             SCOPED_TRACE(std::string(language) + " locale " + std::to_string(c.locale));
@@ -245,7 +222,7 @@ TEST_F(SystemTexts, LocaleNamesFollowTheSystemsLanguage) {
 TEST_F(SystemTexts, EveryEnumeratedLocaleHasNamesInBothLanguages) {
     std::vector<std::string> locales = EnumerateLocales();
     for (const char* language : {"0409", "0419"}) {
-        UseSystemLanguage(language);
+        machine_.SetSystemLanguage(language);
         for (const std::string& name : locales) {
             LCID locale = static_cast<LCID>(std::stoul(name, nullptr, 16));
             std::string full = LocaleInfo(locale, LOCALE_SLANGUAGE);
@@ -260,7 +237,7 @@ TEST_F(SystemTexts, EveryEnumeratedLocaleHasNamesInBothLanguages) {
 }
 
 TEST_F(SystemTexts, LocaleInfoBufferSizesAndErrors) {
-    UseSystemLanguage("0419");
+    machine_.SetSystemLanguage("0419");
     const int needed = static_cast<int>(std::strlen("Русский")) + 1;
     char buffer[64];
 
@@ -289,7 +266,7 @@ TEST_F(SystemTexts, LocaleInfoBufferSizesAndErrors) {
 }
 
 TEST_F(SystemTexts, DefaultLocaleIsTheSystemLanguage) {
-    UseSystemLanguage("0407");
+    machine_.SetSystemLanguage("0407");
     EXPECT_EQ(LocaleInfo(0x0800, LOCALE_SABBREVLANGNAME), "DEU");
     EXPECT_EQ(LocaleInfo(0x0400, LOCALE_SLANGUAGE), "German (Germany)");
 }
@@ -297,8 +274,8 @@ TEST_F(SystemTexts, DefaultLocaleIsTheSystemLanguage) {
 // ----- Failures the machine plans -----
 
 TEST_F(SystemTexts, PlannedFailuresComeFirst) {
-    WriteMachineFile("failures",
-                     "FormatMessageA 8\nEnumSystemLocalesA 14\nGetLocaleInfoA 1\n");
+    machine_.Write("failures",
+                   "FormatMessageA 8\nEnumSystemLocalesA 14\nGetLocaleInfoA 1\n");
     char buffer[64] = "untouched";
 
     SetLastError(0);

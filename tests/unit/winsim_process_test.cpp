@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "machine.h"
+#include "test_machine.h"
 #include "winapi.h"
 
 namespace fs = std::filesystem;
@@ -67,30 +67,16 @@ ChildResult RunProgram(const fs::path& program, const std::vector<std::string>& 
 
 class Process : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/winsim-process-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", pattern, 1);
-        unsetenv("WINSIM_COMMAND_LINE");
-        winsim::ReloadMachine();
-    }
-    void TearDown() override {
-        fs::remove_all(dir_);
-        unsetenv("WINSIM_COMMAND_LINE");
-        winsim::ReloadMachine();
-    }
-
     // A copy of this test program placed on the machine's drive C.
     fs::path ProgramOnDriveC(const std::string& relative) {
-        fs::path copy = dir_ / "drive_c" / relative;
-        fs::create_directories(copy.parent_path());
+        fs::path copy = machine_.OnDriveC(relative);
         fs::copy_file("/proc/self/exe", copy);
         fs::permissions(copy, fs::perms::owner_all);
         return copy;
     }
 
-    fs::path dir_;
+    TestMachine machine_;
+    const fs::path& dir_ = machine_.root();
 };
 
 TEST_F(Process, ArgumentsAreQuotedAsWindowsReadsThemBack) {
@@ -194,8 +180,7 @@ TEST_F(Process, ModuleHandles) {
 }
 
 TEST_F(Process, InjectedFailures) {
-    std::ofstream(dir_ / "failures") << "GetModuleFileNameA#2 8\nGetModuleHandleA 14\n";
-    winsim::ReloadMachine();
+    machine_.Write("failures", "GetModuleFileNameA#2 8\nGetModuleHandleA 14\n");
     char path[MAX_PATH];
     const DWORD errors[] = {0, ERROR_NOT_ENOUGH_MEMORY, 0};
     for (DWORD error : errors) {

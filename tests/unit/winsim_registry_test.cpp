@@ -2,15 +2,14 @@
 // Windows' error codes, locked keys and injected failures.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "machine.h"
+#include "test_machine.h"
 #include "winapi.h"
 
 namespace fs = std::filesystem;
@@ -22,23 +21,9 @@ const char* const kBde = "Software\\Borland\\Database Engine";
 
 class Registry : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/winsim-registry-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", pattern, 1);
-        unsetenv("WINSIM_COMMAND_LINE");
-        winsim::ReloadMachine();
-    }
-    void TearDown() override {
-        fs::remove_all(dir_);
-        winsim::ReloadMachine();
-    }
+    // The tests watch the machine directory, where only the registry belongs.
+    void SetUp() override { fs::remove(dir_ / "drive_c"); }
 
-    void WriteMachineFile(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ / name, std::ios::binary) << text;
-        winsim::ReloadMachine();
-    }
     std::string RegistryFile() const {
         std::ifstream in(dir_ / "registry.reg", std::ios::binary);
         std::stringstream text;
@@ -75,7 +60,8 @@ protected:
         return {type, data.substr(0, size)};
     }
 
-    fs::path dir_;
+    TestMachine machine_;
+    const fs::path& dir_ = machine_.root();
 };
 
 struct TypedValue {
@@ -135,20 +121,20 @@ TEST_F(Registry, ValuesSurviveTheFileWithTypeAndBytes) {
 }
 
 TEST_F(Registry, ReadsTheRegeditFormat) {
-    WriteMachineFile("registry.reg",
-                     "REGEDIT4\r\n\r\n"
-                     "; exported\r\n"
-                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Borland\\Database Engine]\r\n"
-                     "@=\"root\"\r\n"
-                     "\"DLLPATH\"=\"C:\\\\Program Files\\\\Common Files\\\\Borland Shared\\\\BDE\"\r\n"
-                     "\"Quoted\"=\"say \\\"hi\\\"\"\r\n"
-                     "\"Count\"=dword:0000000A\r\n"
-                     "\"Blob\"=hex:01,02,\\\r\n"
-                     "  03,04\r\n"
-                     "\"Path\"=hex(2):25,00\r\n"
-                     "\r\n"
-                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n"
-                     "\"Unix\"=\"lf only\"\n");
+    machine_.Write("registry.reg",
+                   "REGEDIT4\r\n\r\n"
+                   "; exported\r\n"
+                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Borland\\Database Engine]\r\n"
+                   "@=\"root\"\r\n"
+                   "\"DLLPATH\"=\"C:\\\\Program Files\\\\Common Files\\\\Borland Shared\\\\BDE\"\r\n"
+                   "\"Quoted\"=\"say \\\"hi\\\"\"\r\n"
+                   "\"Count\"=dword:0000000A\r\n"
+                   "\"Blob\"=hex:01,02,\\\r\n"
+                   "  03,04\r\n"
+                   "\"Path\"=hex(2):25,00\r\n"
+                   "\r\n"
+                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n"
+                   "\"Unix\"=\"lf only\"\n");
     HKEY key = nullptr;
     ASSERT_EQ(Open("software\\BORLAND\\database engine", KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
     const TypedValue expected[] = {
@@ -263,12 +249,12 @@ TEST_F(Registry, MissingKeysAndValuesAreNotFound) {
 }
 
 TEST_F(Registry, LockedKeyRefusesWriteRightsButReads) {
-    WriteMachineFile("registry.reg",
-                     "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Borland\\Database Engine]\r\n"
-                     "\"CONFIGFILE01\"=\"C:\\\\idapi.cfg\"\r\n\r\n"
-                     "[HKEY_LOCAL_MACHINE\\Software\\Borland\\Database Engine\\Settings]\r\n");
-    WriteMachineFile("locked_keys", "# locked by policy\n"
-                                    "HKEY_LOCAL_MACHINE\\Software\\Borland\\Database Engine\n");
+    machine_.Write("registry.reg",
+                   "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Borland\\Database Engine]\r\n"
+                   "\"CONFIGFILE01\"=\"C:\\\\idapi.cfg\"\r\n\r\n"
+                   "[HKEY_LOCAL_MACHINE\\Software\\Borland\\Database Engine\\Settings]\r\n");
+    machine_.Write("locked_keys", "# locked by policy\n"
+                                  "HKEY_LOCAL_MACHINE\\Software\\Borland\\Database Engine\n");
     const std::string original = RegistryFile();
     const REGSAM writeRights[] = {KEY_SET_VALUE, KEY_CREATE_SUB_KEY, KEY_CREATE_LINK, WRITE_DAC,
                                   WRITE_OWNER,   DELETE_ACCESS,      0x20006 /* KEY_WRITE */,
@@ -358,7 +344,7 @@ TEST_F(Registry, DeletingKeys) {
 
 TEST_F(Registry, InjectedFailuresComeBackAsStatus) {
     Create(kBde);
-    WriteMachineFile("failures", "# planned\n\nRegOpenKeyExA#2 5\nRegSetValueExA 1018\n");
+    machine_.Write("failures", "# planned\n\nRegOpenKeyExA#2 5\nRegSetValueExA 1018\n");
     SetLastError(1234);
     const LSTATUS expected[] = {ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_SUCCESS};
     for (LSTATUS status : expected) {
@@ -375,7 +361,7 @@ TEST_F(Registry, SettingsTheMachineDerivesFromTheRegistry) {
     EXPECT_EQ(winsim::SystemLanguage(), 0x0419u);
     EXPECT_EQ(winsim::AnsiCodePage(), 1251u);
     EXPECT_EQ(winsim::WindowsFolder(), "C:\\WINDOWS");
-    WriteMachineFile(
+    machine_.Write(
         "registry.reg",
         "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\Language]\r\n"
         "\"Default\"=\"0409\"\r\n\r\n"

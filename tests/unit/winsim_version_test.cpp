@@ -52,13 +52,6 @@ protected:
     }
     fs::path HostFile(const std::string& name) { return machine_.OnDriveC("BDE/" + name); }
 
-    void SystemLanguage(const std::string& hex) {
-        const std::string key =
-            "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\Language]";
-        machine_.Write("registry.reg",
-                       "REGEDIT4\r\n\r\n" + key + "\r\n\"Default\"=\"" + hex + "\"\r\n");
-    }
-
     // The whole block, read with the size the service asks for.
     std::vector<BYTE> Block(const std::string& path) {
         const DWORD size = GetFileVersionInfoSizeA(path.c_str(), nullptr);
@@ -145,7 +138,7 @@ TEST_F(Version, TextsAreConvertedToTheSystemCodePage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.language);
-        SystemLanguage(c.language);
+        machine_.SetSystemLanguage(c.language);
         std::vector<BYTE> block = Block(Install("russian.dll"));
         const Query q = Ask(block, "\\StringFileInfo\\041904E3\\FileDescription");
         ASSERT_NE(q.found, 0);
@@ -260,7 +253,7 @@ TEST_F(Version, TheSystemLanguagePicksAmongVersionResources) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.fixture) + " on " + c.system);
-        SystemLanguage(c.system);
+        machine_.SetSystemLanguage(c.system);
         std::vector<BYTE> block = Block(Install(c.fixture));
         const Query translation = Ask(block, "\\VarFileInfo\\Translation");
         ASSERT_EQ(translation.length, 4u);
