@@ -49,7 +49,6 @@ using win::WORD;
 
 namespace {
 
-constexpr DWORD kErrorBadPathname = 161;
 constexpr WORD kVersionType = 16;  // RT_VERSION
 constexpr WORD kVersionName = 1;   // VS_VERSION_INFO
 constexpr DWORD kResourceDirectoryIndex = 2;
@@ -93,7 +92,7 @@ std::optional<PeFile> OpenFile(const char* fileName, DWORD& error, bool forSize)
         return std::nullopt;
     }
     if (*fileName == '\0') {
-        error = forSize ? kErrorBadPathname : win::ERROR_PATH_NOT_FOUND;
+        error = forSize ? win::ERROR_BAD_PATHNAME : win::ERROR_PATH_NOT_FOUND;
         return std::nullopt;
     }
     if (HasInvalidCharacters(fileName)) {
